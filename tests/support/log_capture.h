@@ -1,0 +1,19 @@
+// log_capture.h - the unit tests' own err: every line the driver logs, in order.
+#ifndef DAZARAZ_LOG_CAPTURE_H
+#define DAZARAZ_LOG_CAPTURE_H
+
+#include <string>
+#include <vector>
+
+struct LogLine {
+    int category;
+    std::string text;
+    bool operator==(const LogLine &o) const { return category == o.category && text == o.text; }
+};
+
+std::vector<LogLine> &Logged();
+void ClearLog();
+// "category text" lines joined with "\n", for readable failure output.
+std::string LogText();
+
+#endif
