@@ -28,9 +28,18 @@ const KivHandler FunctionTable[FUNCTION_TABLE_SLOTS] = {
     nullptr,            // 16
 };
 
+// Functions that use the instance's work area, and those that read a
+// parameter record; a call without them is refused instead of followed.
+static const uint32_t NEEDS_DATA = (1u << 1) | (1u << 2) | (1u << 5) | (1u << 7) | (1u << 11) | (1u << 12) |
+                                   (1u << 13) | (1u << 15);
+static const uint32_t NEEDS_PARAMS = (1u << 1) | (1u << 5) | (1u << 7) | (1u << 14) | (1u << 15);
+
 extern "C" DAZARAZ_EXPORT uint32_t DAZARAZ_CALL KivMain(CallBlock *block) {
     if (DriverEnded.load()) return KIV_DONE;
-    if (block == nullptr) return KIV_FAILED;
+    if (block == nullptr) {
+        err(LOG_REFUSED, "ZIROD> KivMain() no call block");
+        return KIV_FAILED;
+    }
     const uint32_t function = block->Function;
     // Both messages name the function number less one, as hosts have always seen them.
     if (function >= FUNCTION_TABLE_SLOTS) {
@@ -40,6 +49,11 @@ extern "C" DAZARAZ_EXPORT uint32_t DAZARAZ_CALL KivMain(CallBlock *block) {
     const KivHandler handler = FunctionTable[function];
     if (handler == nullptr) {
         err(LOG_REFUSED, "ZIROD> KivMain() Function %d not supported in this KIV", static_cast<int32_t>(function - 1));
+        return KIV_FAILED;
+    }
+    const uint32_t bit = 1u << function;
+    if (((NEEDS_DATA & bit) && block->Data == nullptr) || ((NEEDS_PARAMS & bit) && block->Params == nullptr)) {
+        err(LOG_REFUSED, "ZIROD> KivMain() Function %u called without its record", function);
         return KIV_FAILED;
     }
     return static_cast<uint32_t>(handler(block));

@@ -22,6 +22,10 @@ void SetDefaults(CallBlock *block);
 uint16_t AllocateBuffers(DriverData *data);
 uint16_t RtsCtsSetup(DriverData *data);
 
+// Forgets every instance that has been cold-started, as a fresh load of the
+// library would (used where one process stands in for several loads).
+void ForgetStartedInstances();
+
 // Opens ComName with ComParams and ComFlags; answers the handle (stored in
 // ComHandle) or 0, and logs either way.
 PortHandle OpenCom(DriverData *data);

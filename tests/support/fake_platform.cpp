@@ -35,6 +35,11 @@ Port &AddPort(const std::string &name) {
     return p;
 }
 
+Port *Find(PortHandle handle) {
+    auto it = world().handles.find(handle);
+    return it == world().handles.end() ? nullptr : &world().ports.at(it->second);
+}
+
 Port &PortOf(PortHandle handle) {
     auto it = world().handles.find(handle);
     if (it == world().handles.end()) throw std::logic_error("fake: unknown handle");
@@ -80,7 +85,9 @@ bool PlatOpen(const char *name, PortHandle *handle) {
 
 bool PlatClose(PortHandle handle) {
     Note("Close");
-    fake::Port &p = fake::PortOf(handle);
+    fake::Port *found = fake::Find(handle);
+    if (found == nullptr) return {};
+    fake::Port &p = *found;
     if (p.failClose) return false;
     p.isOpen = false;
     world().handles.erase(handle);
@@ -89,7 +96,9 @@ bool PlatClose(PortHandle handle) {
 
 bool PlatGetLine(PortHandle handle, PlatLine *line) {
     Note("GetLine");
-    fake::Port &p = fake::PortOf(handle);
+    fake::Port *found = fake::Find(handle);
+    if (found == nullptr) return {};
+    fake::Port &p = *found;
     if (!p.serial || p.failGetLine) return false;
     *line = p.line;
     return true;
@@ -97,7 +106,9 @@ bool PlatGetLine(PortHandle handle, PlatLine *line) {
 
 bool PlatSetLine(PortHandle handle, const PlatLine *line) {
     Note("SetLine");
-    fake::Port &p = fake::PortOf(handle);
+    fake::Port *found = fake::Find(handle);
+    if (found == nullptr) return {};
+    fake::Port &p = *found;
     if (!p.serial || p.failSetLine) return false;
     p.line = *line;
     return true;
@@ -105,7 +116,9 @@ bool PlatSetLine(PortHandle handle, const PlatLine *line) {
 
 bool PlatGetTimeouts(PortHandle handle, PlatTimeouts *timeouts) {
     Note("GetTimeouts");
-    fake::Port &p = fake::PortOf(handle);
+    fake::Port *found = fake::Find(handle);
+    if (found == nullptr) return {};
+    fake::Port &p = *found;
     if (!p.serial || p.failGetTimeouts) return false;
     *timeouts = p.timeouts;
     return true;
@@ -115,7 +128,9 @@ bool PlatSetTimeouts(PortHandle handle, const PlatTimeouts *t) {
     Note("SetTimeouts " + std::to_string(t->ReadIntervalTimeout) + "," + std::to_string(t->ReadTotalTimeoutMultiplier) + "," +
          std::to_string(t->ReadTotalTimeoutConstant) + "," + std::to_string(t->WriteTotalTimeoutMultiplier) + "," +
          std::to_string(t->WriteTotalTimeoutConstant));
-    fake::Port &p = fake::PortOf(handle);
+    fake::Port *found = fake::Find(handle);
+    if (found == nullptr) return {};
+    fake::Port &p = *found;
     if (!p.serial || p.failSetTimeouts) return false;
     p.timeouts = *t;
     p.setTimeoutsCalls++;
@@ -124,7 +139,9 @@ bool PlatSetTimeouts(PortHandle handle, const PlatTimeouts *t) {
 
 bool PlatSetupQueues(PortHandle handle, uint32_t inBytes, uint32_t outBytes) {
     Note("SetupQueues " + std::to_string(inBytes) + "," + std::to_string(outBytes));
-    fake::Port &p = fake::PortOf(handle);
+    fake::Port *found = fake::Find(handle);
+    if (found == nullptr) return {};
+    fake::Port &p = *found;
     if (!p.serial) return false;
     p.queueIn = inBytes;
     p.queueOut = outBytes;
@@ -133,7 +150,9 @@ bool PlatSetupQueues(PortHandle handle, uint32_t inBytes, uint32_t outBytes) {
 
 bool PlatClearError(PortHandle handle, uint32_t *waiting) {
     Note("ClearError");
-    fake::Port &p = fake::PortOf(handle);
+    fake::Port *found = fake::Find(handle);
+    if (found == nullptr) return {};
+    fake::Port &p = *found;
     if (!p.serial || p.failClearError) return false;
     uint32_t n = 0;
     for (const auto &e : p.rx)
@@ -144,7 +163,9 @@ bool PlatClearError(PortHandle handle, uint32_t *waiting) {
 
 bool PlatRead(PortHandle handle, void *buffer, uint32_t count, uint32_t *received) {
     Note("Read " + std::to_string(count));
-    fake::Port &p = fake::PortOf(handle);
+    fake::Port *found = fake::Find(handle);
+    if (found == nullptr) return {};
+    fake::Port &p = *found;
     *received = 0;
     if (p.failRead) return false;
     if (p.failReadAfter >= 0 && p.readCalls >= p.failReadAfter) return false;
@@ -166,7 +187,9 @@ bool PlatRead(PortHandle handle, void *buffer, uint32_t count, uint32_t *receive
 bool PlatWrite(PortHandle handle, const void *buffer, uint32_t count, uint32_t *written) {
     const uint8_t *in = static_cast<const uint8_t *>(buffer);
     Note("Write " + std::string(reinterpret_cast<const char *>(in), count));
-    fake::Port &p = fake::PortOf(handle);
+    fake::Port *found = fake::Find(handle);
+    if (found == nullptr) return {};
+    fake::Port &p = *found;
     if (p.failWrite) return false;
     uint32_t n = count;
     if (p.writeLimit >= 0 && n > static_cast<uint32_t>(p.writeLimit)) n = static_cast<uint32_t>(p.writeLimit);
@@ -179,7 +202,9 @@ bool PlatWrite(PortHandle handle, const void *buffer, uint32_t count, uint32_t *
 
 int PlatEscape(PortHandle handle, int function) {
     Note("Escape " + std::to_string(function));
-    fake::Port &p = fake::PortOf(handle);
+    fake::Port *found = fake::Find(handle);
+    if (found == nullptr) return {};
+    fake::Port &p = *found;
     if (!p.serial || p.failEscape) return 0;
     if (function == PLAT_SETRTS) p.rts = true;
     else if (function == PLAT_CLRRTS) p.rts = false;

@@ -65,7 +65,8 @@ struct World {
 World &world();
 void Reset();                      // a fresh world
 Port &AddPort(const std::string &name);
-Port &PortOf(PortHandle handle);
+Port &PortOf(PortHandle handle);  // throws for a handle that is not open
+Port *Find(PortHandle handle);    // null for a handle that is not open
 std::string Journal();             // the journal joined with "; "
 void ClearJournal();
 std::vector<uint8_t> Bytes(const std::string &text);
