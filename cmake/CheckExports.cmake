@@ -1,0 +1,18 @@
+# Fails unless the shared library at LIBRARY defines exactly the dynamic
+# symbols listed in EXPECTED (a semicolon list).
+execute_process(COMMAND nm -D --defined-only ${LIBRARY} OUTPUT_VARIABLE out RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "nm failed on ${LIBRARY}")
+endif()
+string(REGEX MATCHALL "[^ \n]+\n" lines "${out}")
+set(names "")
+foreach(line IN LISTS lines)
+  string(STRIP "${line}" name)
+  list(APPEND names ${name})
+endforeach()
+list(SORT names)
+list(SORT EXPECTED)
+if(NOT "${names}" STREQUAL "${EXPECTED}")
+  message(FATAL_ERROR "exports of ${LIBRARY}: '${names}', expected '${EXPECTED}'")
+endif()
+message(STATUS "exports: ${names}")
