@@ -261,9 +261,15 @@ void Simulator::Impl::Send(const std::string &reply, const Timing &timing) {
 }
 
 // Sleeps until `when`; false when the simulator is being stopped.
+// The clock is checked again after every wake-up: a timed wait may end a
+// little early, and the pacing must never be faster than the line.
 bool Simulator::Impl::WaitUntil(Clock::time_point when) {
     std::unique_lock lock(mu);
-    return !cv.wait_until(lock, when, [this] { return stopping; });
+    while (!stopping) {
+        if (Clock::now() >= when) return true;
+        cv.wait_until(lock, when);
+    }
+    return false;
 }
 
 bool Simulator::Impl::Write(std::string_view bytes) {

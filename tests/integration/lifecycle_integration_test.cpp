@@ -59,7 +59,10 @@ TEST_F(LibraryLifecycle, ColdStartWarmStartCloseReopenChangeAndEndOnAPseudoTermi
 
     // The port is held exclusively: a second instance cannot open it.
     itest::Instance other(driver, 8);
-    EXPECT_EQ(other.ColdStart(pty.Link()), 0u);
+    {
+        itest::OtherInstanceBuffers kept;
+        EXPECT_EQ(other.ColdStart(pty.Link()), 0u);
+    }
     ExpectColdStartLines(log.Take(), false);
 
     pty.Send("stale bytes");
@@ -114,7 +117,10 @@ TEST_F(LibraryLifecycle, ColdStartWarmStartCloseReopenChangeAndEndOnAPseudoTermi
 }
 
 TEST_F(LibraryLifecycle, NullPortWorksAsAPort) {
-    ASSERT_EQ(instance.ColdStart("NUL"), 0u);
+    {
+        itest::OtherInstanceBuffers kept;
+        ASSERT_EQ(instance.ColdStart("NUL"), 0u);
+    }
     ExpectColdStartLines(log.Take(), true);
     // Two instances may share the null port.
     itest::Instance other(driver, 8);
