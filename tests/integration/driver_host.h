@@ -37,6 +37,9 @@ public:
 #if defined(__SANITIZE_ADDRESS__)
     OtherInstanceBuffers() { __lsan_disable(); }
     ~OtherInstanceBuffers() { __lsan_enable(); }
+#else
+    OtherInstanceBuffers() {}
+    ~OtherInstanceBuffers() {}
 #endif
 };
 
