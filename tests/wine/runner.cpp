@@ -13,6 +13,7 @@
 // run on this machine.
 //
 // usage: wine_scenarios SCENARIO BITS WINDOWS_BIN NATIVE_HOST PREFIX PORT WORKDIR
+#include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -187,6 +188,7 @@ int Spawn(const std::vector<std::string> &argv, const std::string &dir, const st
         for (const std::string &a : argv) args.push_back(const_cast<char *>(a.c_str()));
         args.push_back(nullptr);
         execv(args[0], args.data());
+        dprintf(2, "cannot run %s: %s\n", args[0], strerror(errno));
         _exit(127);
     }
     close(pipeFds[1]);
@@ -301,7 +303,10 @@ std::string WineLoader(int bits, std::string *why) {
         std::string out, error;
         const int rc = Spawn({path, "--version"}, "/tmp", {}, &out, &error);
         if (rc == 0) return path;
+        while (!error.empty() && error.back() == '\n') error.pop_back();
+        std::replace(error.begin(), error.end(), '\n', ' ');
         *why = std::string(path) + " cannot run on this machine (" + (error.empty() ? "no answer" : error) + ")";
+        if (bits == 32) *why += "; 32-bit programs need the kernel's IA-32 emulation (ia32_emulation)";
         return "";
     }
     *why = bits == 64 ? "the 64-bit Wine loader is not installed (Debian: wine64)"
