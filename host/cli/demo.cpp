@@ -140,6 +140,8 @@ int RunDemo(const CommonOptions &common, const DemoOptions &options) {
     simulator.SetByte(0x0010, 0x80);   // BX0010: bit 7 of the byte is the bit
     simulator.SetWord(0x0150, 0x1234);
     simulator.SetWord(0x0400, 3000);   // a timer/counter value
+    // From here on Ctrl-C ends the demo cleanly, so that the link goes away.
+    StopSignals signals;
     try {
         simulator.Start();
     } catch (const std::exception &e) {
@@ -154,7 +156,6 @@ int RunDemo(const CommonOptions &common, const DemoOptions &options) {
     std::printf("  memory      BX0010 byte 0x80, WM0150 word 0x1234, TC0400 word 0x0BB8 (3000)\n\n");
     std::fflush(stdout);
 
-    StopSignals signals;
     Demo demo(host, simulator, options.verbose);
     PortSettings settings;
     settings.port = port;
@@ -195,7 +196,9 @@ int RunDemo(const CommonOptions &common, const DemoOptions &options) {
         throw Failure(demo.Status() == kExitOk ? kExitFailed : demo.Status(),
                       "demo: " + std::to_string(demo.Failed()) + " of " + std::to_string(demo.Steps()) +
                           " steps did not give what was expected");
-    std::printf("\nall %d steps gave what was expected\n", demo.Steps());
+    std::printf("\nA read is two exchanges on the line (set-up, fetch), a write one; the first after the\n"
+                "cold start also starts the controller's CPU. All %d steps gave what was expected.\n",
+                demo.Steps());
     return kExitOk;
 }
 

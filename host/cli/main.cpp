@@ -20,8 +20,10 @@ const char kFooter[] =
     "2 failed (port, no reply, driver not found), 64 usage error.";
 
 void AddCommon(CLI::App *command, CommonOptions &common) {
-    command->add_option("--driver", common.driverPath, "Driver library to load (default: the one installed beside dazaraz)");
-    auto *log = command->add_option("--log", common.logFile, "Append the driver's log lines to FILE instead of standard error");
+    command->add_option("--driver", common.driverPath, "Driver library to load (default: the one installed beside dazaraz)")
+        ->type_name("PATH");
+    auto *log = command->add_option("--log", common.logFile, "Append the driver's log lines to FILE instead of standard error")
+                    ->type_name("FILE");
     auto *quiet = command->add_flag("--quiet,-q", common.quiet, "Hide the driver's log lines");
     log->excludes(quiet);
 }
@@ -30,21 +32,33 @@ void AddConnect(CLI::App *command, ConnectOptions &connect) {
     command->add_option("--port,-p", connect.port,
                         "Serial port: a name with '/' is a path (/dev/ttyS0, /tmp/em2), others are devices "
                         "under /dev (ttyUSB0); at most 11 characters")
+        ->type_name("PORT")
         ->required();
-    command->add_option("--line", connect.line, "Line settings BAUD,FRAME, e.g. 9600,7E1 or 19200,8N1")->capture_default_str();
-    command->add_option("--timeout", connect.timeoutMs, "Reply time-out in milliseconds")->capture_default_str()
+    command->add_option("--line", connect.line, "Line settings BAUD,FRAME, e.g. 9600,7E1 or 19200,8N1")
+        ->type_name("BAUD,FRAME")
+        ->capture_default_str();
+    command->add_option("--timeout", connect.timeoutMs, "Reply time-out in milliseconds")
+        ->type_name("MS")
+        ->capture_default_str()
         ->check(CLI::Range(0u, 600000u));
     command->add_option("--instance", connect.instance,
-                        "Instance number; chooses the initialisation file ZIRODnn.INT in the current directory")->capture_default_str();
+                        "Instance number; chooses the initialisation file ZIRODnn.INT in the current directory")
+        ->type_name("N")
+        ->capture_default_str();
 }
 
 void AddTags(CLI::App *command, TagOptions &tags, bool wordOptions) {
     command->add_option("TAG", tags.tags, "Address texts, e.g. BX0010 WM0150 TC0400");
     command->add_option("--tags", tags.tagFile, "File of address texts, one per line, '#' starts a comment")
+        ->type_name("FILE")
         ->check(CLI::ExistingFile);
     if (wordOptions) {
-        command->add_option("--bit", tags.bit, "Read only bit N (0-15) of word tags")->check(CLI::Range(0, 15));
-        command->add_option("--count", tags.count, "Count of the tag records")->capture_default_str();
+        command->add_option("--bit", tags.bit, "Read only bit N (0-15) of word tags")
+            ->type_name("N")
+            ->check(CLI::Range(0, 15));
+        command->add_option("--count", tags.count, "Count field of the tag records (values per read)")
+            ->type_name("N")
+            ->capture_default_str();
     }
 }
 
@@ -72,7 +86,8 @@ int main(int argc, char **argv) {
     auto *parse = app.add_subcommand("parse", "Show how the driver parses address texts");
     AddCommon(parse, common);
     parse->add_option("TEXT", texts, "Address texts, e.g. WM0150 bx0010")->required();
-    parse->add_option("--kind", kind, "Tag kind: analog, digital, string or a number (default: B digital, W and T analog)");
+    parse->add_option("--kind", kind, "Tag kind: analog, digital, string or a number (default: B digital, W and T analog)")
+        ->type_name("KIND");
     parse->callback([&] { run = [&] { return RunParse(common, texts, kind); }; });
 
     auto *read = app.add_subcommand("read", "Cold-start the driver on a port, read tags once, end");
@@ -92,20 +107,26 @@ int main(int argc, char **argv) {
     AddCommon(pollCommand, common);
     AddConnect(pollCommand, connect);
     AddTags(pollCommand, tags, true);
-    pollCommand->add_option("--interval", poll.intervalMs, "Milliseconds from the start of one round to the next")->capture_default_str()
+    pollCommand->add_option("--interval", poll.intervalMs, "Milliseconds from the start of one round to the next")
+        ->type_name("MS")
+        ->capture_default_str()
         ->check(CLI::Range(0u, 86400000u));
-    pollCommand->add_option("--times", poll.times, "Stop after N rounds (default: until Ctrl-C)");
+    pollCommand->add_option("--times", poll.times, "Stop after N rounds (default: until Ctrl-C)")->type_name("N");
     pollCommand->callback([&] { run = [&] { return RunPoll(common, connect, tags, poll); }; });
 
 #if DAZARAZ_CLI_SIMULATOR
     SimOptions simOptions;
     auto *sim = app.add_subcommand("sim", "Run the controller simulator on a pseudo-terminal until Ctrl-C");
     sim->add_option("--link", simOptions.link, "Make a symbolic link PATH to the pseudo-terminal; use a short path "
-                                               "such as /tmp/em2 as the driver's port name");
-    sim->add_option("--line", simOptions.line, "Pace replies at this line speed, e.g. 9600,7E1; 0 = unpaced")->capture_default_str();
+                                               "such as /tmp/em2 as the driver's port name")
+        ->type_name("PATH");
+    sim->add_option("--line", simOptions.line, "Pace replies at this line speed, e.g. 9600,7E1; 0 = unpaced")
+        ->type_name("BAUD,FRAME")
+        ->capture_default_str();
     sim->add_option("--memory", simOptions.memoryFile,
                     "Initial memory: lines 'ADDRESS VALUE' in hexadecimal; 1-2 digits set a byte, 3-4 digits a word "
                     "(high byte at ADDRESS); '#' starts a comment")
+        ->type_name("FILE")
         ->check(CLI::ExistingFile);
     sim->add_flag("--verbose", simOptions.verbose, "Write every request and reply to standard error");
     sim->callback([&] { run = [&] { return RunSim(simOptions); }; });

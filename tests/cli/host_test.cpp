@@ -124,10 +124,23 @@ TEST_F(Host, SimRefusesABadMemoryFile) {
 TEST_F(Host, DemoRunsEveryStepOnItsOwnSimulatorAndCleansUp) {
     const Result r = Run({"demo"});
     EXPECT_EQ(r.status, 0) << r.out << r.err;
-    EXPECT_NE(r.out.find("all 10 steps gave what was expected"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("All 10 steps gave what was expected."), std::string::npos) << r.out;
     EXPECT_EQ(r.out.find("FAIL"), std::string::npos) << r.out;
     // Only the driver's lines of a failed step are shown.
     EXPECT_EQ(r.err, "");
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(r.out, m, std::regex(R"(port name (/tmp/dz\w{4}),)"))) << r.out;
+    EXPECT_FALSE(Exists(m[1]));
+}
+
+TEST_F(Host, CtrlCEndsTheDemoAfterTheStepAndRemovesItsLink) {
+    Process demo({"demo"}, dir.Path());
+    ASSERT_TRUE(demo.WaitForOutput("cold start", 10000)) << demo.SoFar().out << demo.SoFar().err;
+    demo.Signal(SIGINT);
+    const Result r = demo.Wait(10000);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(LastLine(r.err), "dazaraz: demo interrupted");
+    EXPECT_NE(r.out.find("end the driver           done"), std::string::npos) << r.out;
     std::smatch m;
     ASSERT_TRUE(std::regex_search(r.out, m, std::regex(R"(port name (/tmp/dz\w{4}),)"))) << r.out;
     EXPECT_FALSE(Exists(m[1]));
