@@ -13,4 +13,8 @@ uint16_t DoWrite(CallBlock *block);
 uint16_t CpuStart(DriverData *data);
 uint16_t StoreData(CallBlock *block, const uint8_t *dataChars);
 
+// Turns the acknowledged set-up request in SendBuffer (command 32) into the
+// fetch request (command 33) in place, raising its checksum characters by one.
+void MakeFetchRequest(DriverData *data);
+
 #endif
