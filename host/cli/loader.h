@@ -1,8 +1,8 @@
 // loader.h - finding and loading the driver library at run time.
 //
-// The only platform-specific part of hosting the driver: loader_posix.cpp
-// implements it with dlopen and dlsym. A Windows build provides the same
-// three functions with LoadLibrary and GetProcAddress.
+// Loading is the part of hosting the driver that differs between systems:
+// loader_posix.cpp implements it with dlopen and dlsym; a Windows build
+// provides the same two functions with LoadLibrary and GetProcAddress.
 #ifndef DAZARAZ_CLI_LOADER_H
 #define DAZARAZ_CLI_LOADER_H
 
