@@ -2,6 +2,7 @@
 #ifndef DAZARAZ_LOG_CAPTURE_H
 #define DAZARAZ_LOG_CAPTURE_H
 
+#include <iosfwd>
 #include <string>
 #include <vector>
 
@@ -10,6 +11,9 @@ struct LogLine {
     std::string text;
     bool operator==(const LogLine &o) const { return category == o.category && text == o.text; }
 };
+
+// How gtest shows a line in a failed comparison.
+void PrintTo(const LogLine &line, std::ostream *os);
 
 std::vector<LogLine> &Logged();
 void ClearLog();

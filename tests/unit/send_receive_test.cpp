@@ -13,9 +13,6 @@
 #include "log_capture.h"
 #include "serial/send_receive.h"
 
-// Defined with the log capture; declared here so that failures print lines as text.
-void PrintTo(const LogLine &line, std::ostream *os);
-
 namespace {
 
 struct ReceiveCase {

@@ -15,9 +15,6 @@
 #include "protocol/frames.h"
 #include "protocol/transaction.h"
 
-// Defined with the log capture; declared here so that failures print lines as text.
-void PrintTo(const LogLine &line, std::ostream *os);
-
 namespace {
 
 const std::string Stx(1, '\x02');
