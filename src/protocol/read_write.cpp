@@ -107,20 +107,26 @@ static bool CountFits(const CallBlock *block) {
     return true;
 }
 
+// Records the operation in progress (the retry lines name its tag) and
+// starts the controller's CPU when no CPU start has succeeded since the last
+// cold or warm start. Answers 0, or the failed start's result after logging
+// the caller's line.
+static uint16_t BeginExchanges(CallBlock *block, const char *cpuStartFailed) {
+    DriverData *data = block->Data;
+    data->Current = block;
+    if (data->CpuStarted) return 0;
+    const uint16_t rc = CpuStart(data);
+    if (rc != 0) err(LOG_OPERATION, "%s", cpuStartFailed);
+    return rc;
+}
+
 uint16_t DoRead(CallBlock *block) {
     if (!CallComplete(block, "DoRead")) return 1;
     if (!CountFits(block)) return 1;
     DriverData *data = block->Data;
     if (data->ComHandle == 0) return 1;
-    data->Current = block;
-
-    if (!data->CpuStarted) {
-        const uint16_t rc = CpuStart(data);
-        if (rc != 0) {
-            err(LOG_OPERATION, "ZIROD> DoRead() CPU start failed");
-            return rc;
-        }
-    }
+    const uint16_t started = BeginExchanges(block, "ZIROD> DoRead() CPU start failed");
+    if (started != 0) return started;
 
     // The builder has logged its internal error; nothing stands to be sent.
     if (!BuildReadRequest(block)) return 2;
@@ -229,15 +235,8 @@ uint16_t DoWrite(CallBlock *block) {
     }
     DriverData *data = block->Data;
     if (data->ComHandle == 0) return 1;
-    data->Current = block;
-
-    if (!data->CpuStarted) {
-        const uint16_t rc = CpuStart(data);
-        if (rc != 0) {
-            err(LOG_OPERATION, "ZIROD> DoWrite() CPU start failed");
-            return rc;
-        }
-    }
+    const uint16_t started = BeginExchanges(block, "ZIROD> DoWrite() CPU start failed");
+    if (started != 0) return started;
 
     // The word read of a bit write uses the send buffer itself, so the write
     // frame is built only after it.

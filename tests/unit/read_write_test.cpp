@@ -13,6 +13,7 @@
 
 #include "entry/driver_data.h"
 #include "fake_platform.h"
+#include "driver_fixture.h"
 #include "log_capture.h"
 #include "protocol/frames.h"
 #include "protocol/read_write.h"
@@ -60,18 +61,10 @@ struct Controller {
     std::vector<uint32_t> types, functions;  // the tag's Type and the call's Function then
 };
 
-class ReadWrite : public ::testing::Test {
+class ReadWrite : public DriverOnFakePort {
 protected:
     void SetUp() override {
-        fake::Reset();
-        ClearLog();
-        port = &fake::AddPort("COM1");
-        port->timeouts.ReadTotalTimeoutConstant = 1000;
-        std::memset(&data, 0, sizeof data);
-        ASSERT_TRUE(PlatOpen("COM1", &data.ComHandle));
-        data.SendBuffer = sendBuffer.data();
-        data.RecvBuffer = recvBuffer.data();
-        data.IFG = DEFAULT_IFG_MS;
+        DriverOnFakePort::SetUp();
         value = TagValue{0, 0xBEEF};
         SetTag("WM0150");
         block = CallBlock{};
@@ -124,14 +117,10 @@ protected:
         return SingleWrite(&block);
     }
 
-    fake::Port *port = nullptr;
-    DriverData data;
     TagRecord tag;
     TagValue value;
     CallBlock block;
     Controller controller;
-    std::vector<uint8_t> sendBuffer = std::vector<uint8_t>(SEND_BUFFER_SIZE);
-    std::vector<uint8_t> recvBuffer = std::vector<uint8_t>(RECV_BUFFER_SIZE);
 };
 
 // ---- Reads --------------------------------------------------------------

@@ -10,6 +10,7 @@
 
 #include "entry/driver_data.h"
 #include "fake_platform.h"
+#include "driver_fixture.h"
 #include "log_capture.h"
 #include "serial/send_receive.h"
 
@@ -26,26 +27,11 @@ struct ReceiveCase {
     size_t leftWaiting;   // bytes still in the port
 };
 
-// A work area with heap buffers of exactly the driver's sizes (so that the
-// sanitizer sees any byte stored beyond them) on an open fake port.
-class SendReceive : public ::testing::Test {
+class SendReceive : public DriverOnFakePort {
 protected:
     void SetUp() override {
-        fake::Reset();
-        ClearLog();
-        port = &fake::AddPort("COM1");
-        port->timeouts.ReadTotalTimeoutConstant = 1000;
-        std::memset(&data, 0, sizeof data);
-        ASSERT_TRUE(PlatOpen("COM1", &data.ComHandle));
-        data.SendBuffer = sendBuffer.data();
-        data.RecvBuffer = recvBuffer.data();
-        data.IFG = DEFAULT_IFG_MS;
+        DriverOnFakePort::SetUp();
         fake::ClearJournal();
-    }
-
-    void SetFrame(const std::string &frame) {
-        std::memcpy(data.SendBuffer, frame.data(), frame.size());
-        data.SendLength = static_cast<uint16_t>(frame.size());
     }
 
     std::string Received(size_t count) const { return std::string(recvBuffer.begin(), recvBuffer.begin() + count); }
@@ -65,10 +51,6 @@ protected:
         }
     }
 
-    fake::Port *port = nullptr;
-    DriverData data;
-    std::vector<uint8_t> sendBuffer = std::vector<uint8_t>(SEND_BUFFER_SIZE);
-    std::vector<uint8_t> recvBuffer = std::vector<uint8_t>(RECV_BUFFER_SIZE);
 };
 
 const std::string CpuStartFrame = std::string("\x02") + "0012C3\r";

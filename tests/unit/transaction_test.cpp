@@ -11,6 +11,7 @@
 
 #include "entry/driver_data.h"
 #include "fake_platform.h"
+#include "driver_fixture.h"
 #include "log_capture.h"
 #include "protocol/frames.h"
 #include "protocol/transaction.h"
@@ -51,18 +52,10 @@ Step Answer(const std::string &reply) { return Step{false, reply}; }
 Step NoReply() { return Step{false, ""}; }
 Step SendFails() { return Step{true, ""}; }
 
-class Transaction : public ::testing::Test {
+class Transaction : public DriverOnFakePort {
 protected:
     void SetUp() override {
-        fake::Reset();
-        ClearLog();
-        port = &fake::AddPort("COM1");
-        port->timeouts.ReadTotalTimeoutConstant = 1000;
-        std::memset(&data, 0, sizeof data);
-        ASSERT_TRUE(PlatOpen("COM1", &data.ComHandle));
-        data.SendBuffer = sendBuffer.data();
-        data.RecvBuffer = recvBuffer.data();
-        data.IFG = DEFAULT_IFG_MS;
+        DriverOnFakePort::SetUp();
         tag = TagRecord{};
         tag.AddressText = "WM0150";
         block = CallBlock{};
@@ -72,11 +65,6 @@ protected:
         data.Current = &block;
         SetFrame(SetupFrame);
         data.ReplyLength = ACK_REPLY_LENGTH;
-    }
-
-    void SetFrame(const std::string &frame) {
-        std::memcpy(data.SendBuffer, frame.data(), frame.size());
-        data.SendLength = static_cast<uint16_t>(frame.size());
     }
 
     // Scripts one step per attempt: a write that fails takes no byte, every
@@ -97,12 +85,8 @@ protected:
 
     std::string Received() const { return std::string(recvBuffer.begin(), recvBuffer.begin() + data.ReplyLength); }
 
-    fake::Port *port = nullptr;
-    DriverData data;
     TagRecord tag;
     CallBlock block;
-    std::vector<uint8_t> sendBuffer = std::vector<uint8_t>(SEND_BUFFER_SIZE);
-    std::vector<uint8_t> recvBuffer = std::vector<uint8_t>(RECV_BUFFER_SIZE);
     std::vector<Step> script;
     size_t next = 0;
 };
