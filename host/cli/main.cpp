@@ -1,5 +1,5 @@
-// dazaraz - a command-line host of the driver: loads libdazaraz.so, calls
-// KivMain, and shows what the controller answers.
+// dazaraz - a command-line host of the driver: loads libdazaraz.so (DAZARAZ.dll
+// on Windows), calls KivMain, and shows what the controller answers.
 //
 // Exit statuses: 0 success, 1 refused by the driver, 2 failed, 64 usage error.
 #include <CLI/CLI.hpp>
@@ -10,6 +10,9 @@
 
 #include "commands.h"
 #include "failure.h"
+#if defined(_WIN32)
+#include "terminal.h"
+#endif
 
 using namespace dazaraz::cli;
 
@@ -30,8 +33,12 @@ void AddCommon(CLI::App *command, CommonOptions &common) {
 
 void AddConnect(CLI::App *command, ConnectOptions &connect) {
     command->add_option("--port,-p", connect.port,
+#if defined(_WIN32)
+                        "Serial port: COM1 to COM9, \\\\.\\COM10 and up; at most 11 characters")
+#else
                         "Serial port: a name with '/' is a path (/dev/ttyS0, /tmp/em2), others are devices "
                         "under /dev (ttyUSB0); at most 11 characters")
+#endif
         ->type_name("PORT")
         ->required();
     command->add_option("--line", connect.line, "Line settings BAUD,FRAME, e.g. 9600,7E1 or 19200,8N1")
@@ -65,7 +72,12 @@ void AddTags(CLI::App *command, TagOptions &tags, bool wordOptions) {
 }  // namespace
 
 int main(int argc, char **argv) {
+#if defined(_WIN32)
+    ConsoleOutput console;
+#endif
     CLI::App app("dazaraz - command-line host of the EM II serial driver", "dazaraz");
+    // Options start with '-' everywhere: a value such as /tmp/tags is a value.
+    app.allow_windows_style_options(false);
     app.require_subcommand(1);
     app.footer(kFooter);
     app.set_help_all_flag("--help-all", "Help on every command");

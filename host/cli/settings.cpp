@@ -77,8 +77,12 @@ void CheckPortName(const std::string &port) {
     if (port.empty()) throw UsageError("the port name is empty");
     if (port.size() > kMaxPortName)
         throw UsageError("port name '" + port + "' is longer than " + std::to_string(kMaxPortName) +
+#if defined(_WIN32)
+                         " characters, the most the driver takes");
+#else
                          " characters, the most the driver takes; make a short link to the device, "
                          "e.g. ln -s " + port + " /tmp/em2, and give --port /tmp/em2");
+#endif
 }
 
 std::uint32_t TimeoutUnits(std::uint32_t milliseconds) {
