@@ -36,9 +36,16 @@ std::string PortOpenProblem(const std::string &port) {
         ZeroMemory(&dcb, sizeof dcb);
         dcb.DCBlength = sizeof dcb;
         const bool serial = GetCommState(h, &dcb) != 0;
+        // The driver sets the line after the open: the port's own settings
+        // given back tell whether it takes settings at all.
+        const bool settable = serial && SetCommState(h, &dcb) != 0;
+        const DWORD setError = settable ? 0 : GetLastError();
         CloseHandle(h);
         if (!serial) return port + " is not a serial port (it opens, but takes no line settings)";
-        return "another program held " + port + " (it opens now; the driver opens ports for exclusive use)";
+        if (!settable)
+            return port + " refuses line settings (system error " + std::to_string(setError) + ")";
+        return port + " opens now with its present line settings: another program may have held it (the driver "
+                      "opens ports for exclusive use), or the port refused the line settings asked for (--line)";
     }
     const DWORD error = GetLastError();
     switch (error) {

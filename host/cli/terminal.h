@@ -12,7 +12,8 @@ namespace dazaraz::cli {
 
 #if defined(_WIN32)
 // A console that takes escape sequences (console_win32.cpp). A redirected
-// stream, NUL and a console without escape sequences are not terminals.
+// stream, NUL, a console without escape sequences and Wine's console (which
+// shows them as text) are not terminals.
 bool IsTerminal(std::FILE *stream);
 
 // While it lives: the console shows UTF-8 text and takes escape sequences;
