@@ -6,20 +6,33 @@
 # On i686 KivMain must also be __cdecl: it returns with a plain ret (the
 # caller removes the argument), never with "ret $n".
 # Usage: cmake -DOBJDUMP=... -DDLL=... -DTOLVEX=... -DARCH=i686|x86_64 -P CheckDllTables.cmake
+#
+# Other checks of Windows binaries take its readers of objdump's tables
+# (read_tables, imported_functions) with
+#   set(PE_TABLE_READERS_ONLY ON)
+#   include(.../windows/CheckDllTables.cmake)
+# which defines them and checks nothing.
 cmake_minimum_required(VERSION 3.25)
+
+# Each match of pattern in text, with what matches cut taken out and the
+# blanks around the rest stripped.
+function(matches_cut pattern cut text out_list)
+  string(REGEX MATCHALL "${pattern}" matches "${text}")
+  set(items "")
+  foreach(item IN LISTS matches)
+    string(REGEX REPLACE "${cut}" "" item "${item}")
+    string(STRIP "${item}" item)
+    list(APPEND items "${item}")
+  endforeach()
+  set(${out_list} "${items}" PARENT_SCOPE)
+endfunction()
 
 function(read_tables file out_imports out_exports out_text)
   execute_process(COMMAND ${OBJDUMP} -p ${file} OUTPUT_VARIABLE text RESULT_VARIABLE rc)
   if(NOT rc EQUAL 0)
     message(FATAL_ERROR "${OBJDUMP} -p ${file} failed (${rc})")
   endif()
-  string(REGEX MATCHALL "DLL Name: [^\n]+" lines "${text}")
-  set(imports "")
-  foreach(line IN LISTS lines)
-    string(REGEX REPLACE "DLL Name: " "" name "${line}")
-    string(STRIP "${name}" name)
-    list(APPEND imports "${name}")
-  endforeach()
+  matches_cut("DLL Name: [^\n]+" "DLL Name: " "${text}" imports)
   # The export names follow "[Ordinal/Name Pointer] Table" as "[   n] Name".
   set(exports "")
   string(FIND "${text}" "[Ordinal/Name Pointer] Table" at)
@@ -36,6 +49,18 @@ function(read_tables file out_imports out_exports out_text)
   set(${out_exports} "${exports}" PARENT_SCOPE)
   set(${out_text} "${text}" PARENT_SCOPE)
 endfunction()
+
+# The functions that text, the output of objdump -p, lists as imported from
+# dll by name: its block is a header line, then "vma  hint  name" per function.
+function(imported_functions text dll out_functions)
+  string(REGEX MATCH "DLL Name: ${dll}\n[^\n]*\n(([ \t]+[0-9a-f]+[ \t]+[0-9]+[ \t]+[^\n]+\n)*)" block "${text}")
+  matches_cut("[0-9]+[ \t]+[A-Za-z_][A-Za-z0-9_@]*\n" "^[0-9]+[ \t]+" "${CMAKE_MATCH_1}" functions)
+  set(${out_functions} "${functions}" PARENT_SCOPE)
+endfunction()
+
+if(PE_TABLE_READERS_ONLY)
+  return()
+endif()
 
 function(expect what actual expected)
   string(TOUPPER "${actual}" a)
@@ -57,14 +82,7 @@ read_tables("${DLL}" imports exports text)
 expect("DAZARAZ.dll imports" "${imports}" "KERNEL32.dll;msvcrt.dll;TOLVEX.DLL")
 expect("DAZARAZ.dll exports" "${exports}" "KivMain")
 # The TOLVEX.DLL part of the import table names err and nothing else.
-string(REGEX MATCH "DLL Name: TOLVEX.DLL\n[^\n]*\n(([ \t]+[0-9a-f]+[ \t]+[0-9]+[ \t]+[^\n]+\n)*)" block "${text}")
-string(REGEX MATCHALL "[0-9]+[ \t]+[A-Za-z_][A-Za-z0-9_@]*\n" entries "${CMAKE_MATCH_1}")
-set(from_tolvex "")
-foreach(e IN LISTS entries)
-  string(REGEX REPLACE "^[0-9]+[ \t]+" "" e "${e}")
-  string(STRIP "${e}" e)
-  list(APPEND from_tolvex "${e}")
-endforeach()
+imported_functions("${text}" TOLVEX.DLL from_tolvex)
 expect("DAZARAZ.dll imports from TOLVEX.DLL" "${from_tolvex}" "err")
 
 read_tables("${TOLVEX}" imports exports text)

@@ -15,22 +15,10 @@
 // there or cannot run on this machine.
 //
 // usage: wine_cli CASE BITS WINDOWS_BIN NATIVE_PROGRAM PREFIX PORT WORKDIR
-#include <errno.h>
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <map>
 #include <memory>
 #include <regex>
@@ -39,15 +27,14 @@
 #include <vector>
 
 #include "dazaraz/sim.h"
+#include "wine_support.h"
 
 namespace fs = std::filesystem;
 using dazaraz::sim::Fault;
 using dazaraz::sim::Simulator;
+using namespace winetest;
 
 namespace {
-
-constexpr int kSkip = 77;
-constexpr int kProgramTimeoutSeconds = 120;
 
 // The arguments hold {port} where the port name goes.
 struct Case {
@@ -63,11 +50,6 @@ struct Case {
     bool compare = true;                            // the Linux program must do the same
     std::string logFile;                            // driver log to compare, when not empty
 };
-
-void Word(std::map<uint16_t, uint8_t> &bytes, uint16_t address, uint16_t value) {
-    bytes[address] = static_cast<uint8_t>(value >> 8);
-    bytes[static_cast<uint16_t>(address + 1)] = static_cast<uint8_t>(value);
-}
 
 std::string Escaped(const std::string &text) {
     static const std::regex special(R"([.^$|()\[\]{}*+?\\])");
@@ -157,96 +139,6 @@ bool CaseFor(const std::string &name, int port, const std::string &bin, Case *c)
     return true;
 }
 
-struct Output {
-    int status = -1;
-    std::string out, err;
-    std::string problem;  // why the run itself failed (time-out, signal)
-};
-
-// Runs argv in dir with standard input on /dev/null, both outputs collected,
-// for at most kProgramTimeoutSeconds.
-Output Spawn(const std::vector<std::string> &argv, const std::string &dir,
-             const std::map<std::string, std::string> &env) {
-    Output result;
-    int outPipe[2], errPipe[2];
-    if (pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(errPipe, O_CLOEXEC) != 0) {
-        result.problem = "pipe failed";
-        return result;
-    }
-    const pid_t pid = fork();
-    if (pid == 0) {
-        if (chdir(dir.c_str()) != 0) _exit(126);
-        dup2(outPipe[1], 1);
-        dup2(errPipe[1], 2);
-        const int nullFd = open("/dev/null", O_RDONLY);
-        if (nullFd >= 0) dup2(nullFd, 0);
-        unsetenv("DISPLAY");
-        unsetenv("WAYLAND_DISPLAY");
-        for (const auto &[k, v] : env) setenv(k.c_str(), v.c_str(), 1);
-        std::vector<char *> args;
-        for (const std::string &a : argv) args.push_back(const_cast<char *>(a.c_str()));
-        args.push_back(nullptr);
-        execv(args[0], args.data());
-        dprintf(2, "cannot run %s: %s\n", args[0], strerror(errno));
-        _exit(127);
-    }
-    close(outPipe[1]);
-    close(errPipe[1]);
-    if (pid < 0) {
-        close(outPipe[0]);
-        close(errPipe[0]);
-        result.problem = "fork failed";
-        return result;
-    }
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(kProgramTimeoutSeconds);
-    int fds[2] = {outPipe[0], errPipe[0]};
-    std::string *into[2] = {&result.out, &result.err};
-    bool timedOut = false;
-    while (fds[0] >= 0 || fds[1] >= 0) {
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
-        if (left <= 0) {
-            timedOut = true;
-            break;
-        }
-        pollfd p[2] = {{fds[0], POLLIN, 0}, {fds[1], POLLIN, 0}};
-        if (poll(p, 2, static_cast<int>(left)) <= 0) continue;
-        for (int i = 0; i < 2; ++i) {
-            if (fds[i] < 0 || !(p[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
-            char buffer[4096];
-            const ssize_t n = read(fds[i], buffer, sizeof buffer);
-            if (n > 0) {
-                into[i]->append(buffer, static_cast<size_t>(n));
-            } else {
-                close(fds[i]);
-                fds[i] = -1;
-            }
-        }
-    }
-    for (int fd : fds)
-        if (fd >= 0) close(fd);
-    if (timedOut) kill(pid, SIGKILL);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    if (timedOut)
-        result.problem = argv[0] + " did not finish within " + std::to_string(kProgramTimeoutSeconds) + " s";
-    else if (!WIFEXITED(status))
-        result.problem = argv[0] + " ended by signal " + std::to_string(WTERMSIG(status));
-    else
-        result.status = WEXITSTATUS(status);
-    return result;
-}
-
-std::vector<std::string> Lines(const std::string &text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();  // text mode on Windows
-        lines.push_back(line);
-    }
-    return lines;
-}
-
 // What differs between any two runs: times of day, durations, the driver's
 // path, the port's handle number and the build's date.
 std::vector<std::string> Masked(const std::vector<std::string> &lines, int bits) {
@@ -286,34 +178,24 @@ struct Run {
 // One run: a fresh simulator on link (when the case has one), the case's
 // files in dir, then the program.
 Run RunOnce(const Case &c, const std::string &link, const std::string &dir, const std::vector<std::string> &command,
-            const std::map<std::string, std::string> &env) {
+            const Environment &env) {
     Run run;
-    fs::remove_all(dir);
-    fs::create_directories(dir);
-    for (const auto &[name, text] : c.files) std::ofstream(dir + "/" + name, std::ios::binary) << text;
+    PrepareDirectory(dir, c.files);
     std::unique_ptr<Simulator> sim;
     if (c.simulator) {
         dazaraz::sim::Options options;
         options.line.baud = 0;  // replies at once: the case is about the program, not the line
         options.requireCpuStart = true;
         options.link = link;
-        sim = std::make_unique<Simulator>(options);
-        for (const auto &[address, value] : c.bytes) sim->SetByte(address, value);
-        for (const Fault &f : c.faults) sim->InjectFault(f);
-        try {
-            sim->Start();
-        } catch (const std::exception &e) {
-            run.output.problem = std::string("simulator: ") + e.what();
-            return run;
-        }
+        sim = StartSimulator(options, c.bytes, c.faults, &run.output.problem);
+        if (!sim) return run;
     }
     run.output = Spawn(command, dir, env);
     if (sim) {
         sim->Stop();
-        for (const auto &r : sim->Requests())
-            run.frames.push_back(dazaraz::sim::Printable(r.raw) + " -> " + dazaraz::sim::Printable(r.reply));
-        for (const auto &[address, value] : c.bytes) run.memory[address] = sim->Byte(address);
-        for (const auto &[address, value] : c.memoryAfter) run.memory[address] = sim->Byte(address);
+        run.frames = Frames(*sim);
+        ReadBytes(*sim, c.bytes, &run.memory);
+        ReadBytes(*sim, c.memoryAfter, &run.memory);
     }
     if (!c.logFile.empty()) {
         std::ifstream in(dir + "/" + c.logFile, std::ios::binary);
@@ -322,49 +204,6 @@ Run RunOnce(const Case &c, const std::string &link, const std::string &dir, cons
         run.log = Lines(text.str());
     }
     return run;
-}
-
-void Print(const std::string &title, const std::vector<std::string> &lines) {
-    std::printf("---- %s (%zu lines)\n", title.c_str(), lines.size());
-    for (const std::string &l : lines) std::printf("  %s\n", l.c_str());
-}
-
-// Reports the first difference of two line lists; answers true when equal.
-bool Same(const char *what, const std::vector<std::string> &wine, const std::vector<std::string> &native) {
-    const size_t n = std::max(wine.size(), native.size());
-    for (size_t i = 0; i < n; ++i) {
-        const std::string a = i < wine.size() ? wine[i] : "(nothing)";
-        const std::string b = i < native.size() ? native[i] : "(nothing)";
-        if (a != b) {
-            std::printf("FAIL: %s differ at line %zu:\n  Windows: %s\n  Linux:   %s\n", what, i + 1, a.c_str(),
-                        b.c_str());
-            return false;
-        }
-    }
-    return true;
-}
-
-// The Wine loader for programs of the given width, or why there is none.
-std::string WineLoader(int bits, std::string *why) {
-    const std::vector<const char *> candidates =
-        bits == 64 ? std::vector<const char *>{"/usr/lib/wine/wine64", "/usr/bin/wine64"}
-                   : std::vector<const char *>{"/usr/lib/wine/wine"};
-    for (const char *path : candidates) {
-        if (access(path, X_OK) != 0) continue;
-        // 32-bit programs need the kernel's 32-bit support, which some
-        // kernels leave switched off (ia32_emulation=off).
-        const Output probe = Spawn({path, "--version"}, "/tmp", {});
-        if (probe.problem.empty() && probe.status == 0) return path;
-        std::string error = !probe.problem.empty() ? probe.problem : probe.err;
-        while (!error.empty() && error.back() == '\n') error.pop_back();
-        std::replace(error.begin(), error.end(), '\n', ' ');
-        *why = std::string(path) + " cannot run on this machine (" + (error.empty() ? "no answer" : error) + ")";
-        if (bits == 32) *why += "; 32-bit programs need the kernel's IA-32 emulation (ia32_emulation)";
-        return "";
-    }
-    *why = bits == 64 ? "the 64-bit Wine loader is not installed (Debian: wine64)"
-                      : "the 32-bit Wine loader is not installed (Debian: wine32:i386)";
-    return "";
 }
 
 // Wine's name of a directory of this machine: drive Z: is the root.
@@ -399,66 +238,42 @@ bool Contains(const std::vector<std::string> &lines, int bits, const std::vector
 }  // namespace
 
 int main(int argc, char **argv) {
-    if (argc != 8) {
-        std::fprintf(stderr, "usage: wine_cli CASE BITS WINDOWS_BIN NATIVE_PROGRAM PREFIX PORT WORKDIR\n");
-        return 2;
-    }
-    const std::string name = argv[1];
-    const int bits = std::atoi(argv[2]);
-    const std::string windowsBin = argv[3], nativeProgram = argv[4], prefix = argv[5], workDir = argv[7];
-    const int port = std::atoi(argv[6]);
+    Arguments args;
     Case c;
-    if ((bits != 32 && bits != 64) || port < 1 || port > 9 || !CaseFor(name, port, WineName(windowsBin), &c)) {
-        std::fprintf(stderr, "wine_cli: bad arguments\n");
+    if (!ReadArguments(argc, argv, "wine_cli", "CASE BITS WINDOWS_BIN NATIVE_PROGRAM PREFIX PORT WORKDIR", &args,
+                       [&](const Arguments &a) { return CaseFor(a.name, a.port, WineName(a.windowsBin), &c); }))
         return 2;
-    }
-    std::string why;
-    const std::string loader = WineLoader(bits, &why);
-    if (loader.empty()) {
-        std::printf("SKIP: %s\n", why.c_str());
-        return kSkip;
-    }
+    const std::string &name = args.name, &prefix = args.prefix;
+    const int bits = args.bits, port = args.port;
+    Wine tools;
+    if (!FindWine(bits, prefix, &tools)) return kSkip;
     if (name == "port_high" && fs::exists(fs::symlink_status(prefix + "/dosdevices/com99"))) {
         std::printf("SKIP: the Wine prefix maps COM99 to a device of this machine\n");
         return kSkip;
     }
-    const std::string server = access("/usr/lib/wine/wineserver64", X_OK) == 0 ? "/usr/lib/wine/wineserver64"
-                                                                                : "/usr/bin/wineserver";
-    const std::map<std::string, std::string> wineEnv = {
-        {"WINEPREFIX", prefix},   {"WINELOADER", loader},     {"WINESERVER", server},
-        {"WINEDEBUG", "-all"},    {"WINEDLLOVERRIDES", "mscoree,mshtml=;winemenubuilder.exe=d"},
-    };
 
     // The port's link must not point at anything while no simulator is on it.
     const std::string link = prefix + "/ports/com" + std::to_string(port);
     std::error_code ignored;
     fs::remove(link, ignored);
 
-    std::vector<std::string> wineCommand{loader, windowsBin + "/dazaraz.exe"};
+    std::vector<std::string> wineCommand{tools.loader, args.windowsBin + "/dazaraz.exe"};
     for (const std::string &a : WithPort(c.args, "COM" + std::to_string(port))) wineCommand.push_back(a);
-    const Run wine = RunOnce(c, link, workDir + "/windows", wineCommand, wineEnv);
+    const Run wine = RunOnce(c, link, args.workDir + "/windows", wineCommand, tools.env);
 
     Run native;
     if (c.compare) {
-        // Port names hold at most 11 characters: the Linux program opens the
-        // pseudo-terminal through a short link, /tmp/wc<port><pid digits>.
-        const std::string shortLink =
-            ("/tmp/wc" + std::to_string(port) + std::to_string(getpid() % 1000)).substr(0, 11);
-        std::vector<std::string> nativeCommand{nativeProgram};
+        // The Linux program opens the pseudo-terminal through a short link, /tmp/wc...
+        const std::string shortLink = ShortLink("wc", port);
+        std::vector<std::string> nativeCommand{args.native};
         for (const std::string &a : WithPort(c.args, shortLink)) nativeCommand.push_back(a);
-        native = RunOnce(c, shortLink, workDir + "/linux", nativeCommand, {});
+        native = RunOnce(c, shortLink, args.workDir + "/linux", nativeCommand, {});
     }
 
     const auto wineOut = Lines(wine.output.out);
     Print("dazaraz.exe " + name + ": standard output", wineOut);
     Print("standard error", Lines(wine.output.err));
-    bool ok = true;
-    for (const Run *r : {&wine, static_cast<const Run *>(&native)}) {
-        if (!r->output.problem.empty()) {
-            std::printf("FAIL: %s run: %s\n", r == &wine ? "Windows" : "Linux", r->output.problem.c_str());
-            ok = false;
-        }
-    }
+    bool ok = BothRan(wine.output.problem, native.output.problem);
     if (ok && wine.output.status != c.status) {
         std::printf("FAIL: dazaraz.exe exited %d, expected %d\n", wine.output.status, c.status);
         ok = false;
@@ -497,14 +312,7 @@ int main(int argc, char **argv) {
         std::printf("FAIL: dazaraz.exe wrote no driver log to %s\n", c.logFile.c_str());
         ok = false;
     }
-    for (const auto &[address, value] : c.memoryAfter) {
-        const auto it = wine.memory.find(address);
-        if (it == wine.memory.end() || it->second != value) {
-            std::printf("FAIL: controller byte %04X is %02X after the Windows run, expected %02X\n", address,
-                        it == wine.memory.end() ? 0 : it->second, value);
-            ok = false;
-        }
-    }
+    ok = BytesAsExpected(c.memoryAfter, wine.memory) && ok;
     std::printf("%s: dazaraz.exe %s, %d-bit, under Wine%s\n", ok ? "PASS" : "FAIL", name.c_str(), bits,
                 c.compare ? " and the Linux dazaraz" : "");
     return ok ? 0 : 1;
