@@ -72,16 +72,6 @@ struct Log {
     }
 };
 
-// A port name of at most 11 characters that is free to become a link.
-std::string LinkName() {
-    static const char chars[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        std::string name = "/tmp/dzb";
-        for (int i = 0; i < 3; ++i) name += chars[static_cast<unsigned>(random()) % 36];
-        if (!std::filesystem::exists(std::filesystem::symlink_status(name))) return name;
-    }
-    return "";
-}
 
 // One host session: a working directory with the initialisation file, the
 // simulator, the library loaded afresh and one cold-started instance.
@@ -96,7 +86,7 @@ public:
 
         sim::Options options;
         options.line = sim::LineSpeed{9600, 10};
-        options.link = LinkName();
+        options.link = sim::FreeShortLinkPath();
         controller_ = std::make_unique<sim::Simulator>(options);
         controller_->Start();
         controller_->SetWord(0x0150, 0x1234);

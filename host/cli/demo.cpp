@@ -1,12 +1,11 @@
 // demo.cpp - the driver against the simulator, in one process, with no
 // hardware: read every kind of tag, write a word and a bit and read them
 // back, and say for every step whether it gave what was expected.
-#include <sys/stat.h>
 
 #include <cstdio>
 #include <exception>
+#include <stdexcept>
 #include <functional>
-#include <random>
 #include <string>
 
 #include "commands.h"
@@ -19,19 +18,6 @@ namespace dazaraz::cli {
 
 namespace {
 
-// A free name for the pseudo-terminal's link: "/tmp/dz" and four characters,
-// 11 in all, the most a port name may hold.
-std::string FreeLinkName() {
-    static const char chars[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-    std::random_device random;
-    for (int attempt = 0; attempt < 200; ++attempt) {
-        std::string name = "/tmp/dz";
-        for (int i = 0; i < 4; ++i) name += chars[random() % 36];
-        struct stat st;
-        if (lstat(name.c_str(), &st) != 0) return name;
-    }
-    throw Failure(kExitFailed, "no free name /tmp/dzXXXX for the simulator's link");
-}
 
 std::string Hex(unsigned value, int digits) {
     char text[16];
@@ -135,7 +121,11 @@ int RunDemo(const CommonOptions &common, const DemoOptions &options) {
     const std::string lineText = "9600,7E1";
     sim::Options simOptions;
     sim::ParseLine(lineText, &simOptions.line);
-    simOptions.link = FreeLinkName();
+    try {
+        simOptions.link = sim::FreeShortLinkPath();
+    } catch (const std::runtime_error &) {
+        throw Failure(kExitFailed, "no free name /tmp/dzXXXX for the simulator's link");
+    }
     sim::Simulator simulator(simOptions);
     simulator.SetByte(0x0010, 0x80);   // BX0010: bit 7 of the byte is the bit
     simulator.SetWord(0x0150, 0x1234);

@@ -3,8 +3,12 @@
 #include <charconv>
 #include <fstream>
 #include <istream>
+#include <random>
+#include <stdexcept>
 #include <sstream>
 #include <vector>
+
+#include <sys/stat.h>
 
 #include "dazaraz/sim.h"
 
@@ -123,6 +127,18 @@ std::string Printable(std::string_view bytes) {
         }
     }
     return out;
+}
+
+std::string FreeShortLinkPath() {
+    static const char chars[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    std::random_device random;
+    for (int attempt = 0; attempt < 200; ++attempt) {
+        std::string name = "/tmp/dz";
+        for (int i = 0; i < 4; ++i) name += chars[random() % 36];
+        struct stat st;
+        if (lstat(name.c_str(), &st) != 0) return name;
+    }
+    throw std::runtime_error("no free name /tmp/dzXXXX for a link");
 }
 
 }  // namespace dazaraz::sim

@@ -14,7 +14,6 @@
 
 #include <chrono>
 #include <filesystem>
-#include <random>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -160,17 +159,7 @@ private:
 
 // "/tmp/dz" and four characters that name nothing yet: 11 characters, the
 // most a port name may hold.
-inline std::string FreeShortName() {
-    static const char chars[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-    std::random_device random;
-    for (int attempt = 0; attempt < 200; ++attempt) {
-        std::string name = "/tmp/dz";
-        for (int i = 0; i < 4; ++i) name += chars[random() % 36];
-        struct stat st;
-        if (lstat(name.c_str(), &st) != 0) return name;
-    }
-    throw std::runtime_error("no free name in /tmp");
-}
+inline std::string FreeShortName() { return dazaraz::sim::FreeShortLinkPath(); }
 
 inline bool Exists(const std::string &path) {
     struct stat st;

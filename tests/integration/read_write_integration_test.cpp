@@ -19,15 +19,6 @@ using itest::Line;
 using namespace std::chrono_literals;
 namespace sim = dazaraz::sim;
 
-std::string ShortLinkName() {
-    static const char chars[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        std::string name = "/tmp/dz";
-        for (int i = 0; i < 4; ++i) name += chars[static_cast<unsigned>(random()) % 36];
-        if (!std::filesystem::exists(std::filesystem::symlink_status(name))) return name;
-    }
-    throw std::runtime_error("no free link name");
-}
 
 // A tag as a host keeps it: its text, its parsed address, its value cell.
 struct Tag {
@@ -52,7 +43,7 @@ protected:
         sim::Options options;
         options.line = sim::LineSpeed{9600, 10};
         options.requireCpuStart = true;
-        options.link = ShortLinkName();
+        options.link = sim::FreeShortLinkPath();
         controller = std::make_unique<sim::Simulator>(options);
         controller->Start();
     }

@@ -185,6 +185,11 @@ private:
 bool LoadMemory(std::istream &in, Simulator &sim, std::string *error = nullptr);
 bool LoadMemoryFile(const std::string &path, Simulator &sim, std::string *error = nullptr);
 
+// A path "/tmp/dz" and four random characters that names nothing yet: 11
+// characters, short enough for a driver's port name, for Options::link.
+// Throws std::runtime_error when no such name is free.
+std::string FreeShortLinkPath();
+
 // Writes bytes for a human: printable characters as they are, STX, CR, NAK
 // and the like as <STX>, <CR>, <NAK>, bytes above 0x7E as <xHH>.
 std::string Printable(std::string_view bytes);
