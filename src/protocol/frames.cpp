@@ -7,6 +7,7 @@
 // the buffer: the longest frame stays 22 bytes plus its NUL.
 #include "protocol/frames.h"
 
+#include <cstdarg>
 #include <cstdio>
 
 #include "entry/log.h"
@@ -39,6 +40,29 @@ bool InternalError(DriverData *data, const TagRecord *tag) {
     return false;
 }
 
+// The work area and tag record of a builder's call; false, after the
+// internal error, when either (or the send buffer) is missing.
+bool BuilderRecords(CallBlock *block, DriverData **data, const TagRecord **tag) {
+    *data = block != nullptr ? block->Data : nullptr;
+    *tag = block != nullptr ? static_cast<const TagRecord *>(block->Params) : nullptr;
+    if (*data == nullptr || (*data)->SendBuffer == nullptr || *tag == nullptr) return InternalError(*data, *tag);
+    return true;
+}
+
+// Writes STX, then the station number, command and fields by the format;
+// SendLength counts up to the fields' end, where the checksum goes next.
+#if defined(__GNUC__)
+__attribute__((format(printf, 3, 4)))
+#endif
+void PutFields(DriverData *data, uint16_t fieldsEnd, const char *format, ...) {
+    data->SendBuffer[0] = STX;
+    va_list ap;
+    va_start(ap, format);
+    std::vsnprintf(Text(data->SendBuffer + 1), SEND_BUFFER_SIZE - 1, format, ap);
+    va_end(ap);
+    data->SendLength = fieldsEnd;
+}
+
 } // namespace
 
 uint16_t CheckSum(const uint8_t *bytes, uint16_t count) {
@@ -64,31 +88,24 @@ void BuildCpuStartRequest(DriverData *data) {
         data->SendLength = 0;
         return;
     }
-    data->SendBuffer[0] = STX;
-    std::snprintf(Text(data->SendBuffer + 1), SEND_BUFFER_SIZE - 1, "%02X12", unsigned{STATION});
-    data->SendLength = CPU_START_FIELDS_END;
+    PutFields(data, CPU_START_FIELDS_END, "%02X12", unsigned{STATION});
     AppendCheckSum(data);
 }
 
 bool BuildReadRequest(CallBlock *block) {
-    DriverData *data = block != nullptr ? block->Data : nullptr;
-    const TagRecord *tag = block != nullptr ? static_cast<const TagRecord *>(block->Params) : nullptr;
-    if (data == nullptr || data->SendBuffer == nullptr || tag == nullptr) return InternalError(data, tag);
+    DriverData *data;
+    const TagRecord *tag;
+    if (!BuilderRecords(block, &data, &tag)) return false;
 
-    uint8_t *buffer = data->SendBuffer;
     const uint32_t address = tag->TagAddress.Address;
     switch (static_cast<uint8_t>(tag->TagAddress.Type & 0xFFu)) {
     case 'B':
-        buffer[0] = STX;
-        std::snprintf(Text(buffer + 1), SEND_BUFFER_SIZE - 1, "%02X32000001%04X", unsigned{STATION}, Low16(address));
-        data->SendLength = BIT_SETUP_FIELDS_END;
+        PutFields(data, BIT_SETUP_FIELDS_END, "%02X32000001%04X", unsigned{STATION}, Low16(address));
         break;
     case 'T':
     case 'W':
-        buffer[0] = STX;
-        std::snprintf(Text(buffer + 1), SEND_BUFFER_SIZE - 1, "%02X32000002%04X%04X", unsigned{STATION},
-                      Low16(address), Low16(address + 1));
-        data->SendLength = WORD_SETUP_FIELDS_END;
+        PutFields(data, WORD_SETUP_FIELDS_END, "%02X32000002%04X%04X", unsigned{STATION}, Low16(address),
+                  Low16(address + 1));
         break;
     default:
         return InternalError(data, tag);
@@ -98,25 +115,19 @@ bool BuildReadRequest(CallBlock *block) {
 }
 
 bool BuildWriteReq(CallBlock *block, uint8_t dataByte) {
-    DriverData *data = block != nullptr ? block->Data : nullptr;
-    const TagRecord *tag = block != nullptr ? static_cast<const TagRecord *>(block->Params) : nullptr;
-    if (data == nullptr || data->SendBuffer == nullptr || tag == nullptr) return InternalError(data, tag);
+    DriverData *data;
+    const TagRecord *tag;
+    if (!BuilderRecords(block, &data, &tag)) return false;
 
-    uint8_t *buffer = data->SendBuffer;
     const uint32_t address = tag->TagAddress.Address;
     switch (static_cast<uint8_t>(tag->TagAddress.Type & 0xFFu)) {
     case 'B':
-        buffer[0] = STX;
-        std::snprintf(Text(buffer + 1), SEND_BUFFER_SIZE - 1, "%02X40%04X%02X", unsigned{STATION}, Low16(address),
-                      unsigned{dataByte});
-        data->SendLength = BIT_WRITE_FIELDS_END;
+        PutFields(data, BIT_WRITE_FIELDS_END, "%02X40%04X%02X", unsigned{STATION}, Low16(address), unsigned{dataByte});
         break;
     case 'W':
         if (tag->ValueCell == nullptr) return InternalError(data, tag);
-        buffer[0] = STX;
-        std::snprintf(Text(buffer + 1), SEND_BUFFER_SIZE - 1, "%02X41%04X%04X", unsigned{STATION}, Low16(address),
-                      unsigned{tag->ValueCell->Value});
-        data->SendLength = WORD_WRITE_FIELDS_END;
+        PutFields(data, WORD_WRITE_FIELDS_END, "%02X41%04X%04X", unsigned{STATION}, Low16(address),
+                  unsigned{tag->ValueCell->Value});
         break;
     default:
         return InternalError(data, tag);
